@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <clocale>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,6 +45,18 @@ inline bool file_exists(const std::string &p) { return std::filesystem::exists(p
 inline Bytes read_file(const std::string &p) {
     std::ifstream in(p, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// n bytes of a file from offset (fewer at its end), for files too large to
+// read whole.
+inline Bytes read_range(const std::string &p, uint64_t offset, size_t n) {
+    Bytes b(n);
+    FILE *f = std::fopen(p.c_str(), "rb");
+    if (!f) return {};
+    size_t got = fseeko(f, static_cast<off_t>(offset), SEEK_SET) == 0 ? std::fread(b.data(), 1, n, f) : 0;
+    std::fclose(f);
+    b.resize(got);
+    return b;
 }
 
 inline std::string read_text(const std::string &p) {
@@ -139,6 +153,51 @@ struct FaultStream {
         auto *s = static_cast<FaultStream *>(c);
         s->closed = true;
         return s->fail_close ? -1 : 0;
+    }
+};
+
+// Switches LC_NUMERIC to a locale whose decimal separator is a comma for the
+// guard's lifetime.  An installed locale is preferred; otherwise one is
+// generated with localedef into a directory named by LOCPATH.  active() is
+// false when neither works (the caller skips).
+struct DecimalCommaLocale {
+    std::string saved;
+    bool on = false;
+
+    DecimalCommaLocale() {
+        if (const char *cur = std::setlocale(LC_NUMERIC, nullptr)) saved = cur;
+        on = try_names() || (generate() && try_names());
+    }
+    ~DecimalCommaLocale() { std::setlocale(LC_NUMERIC, saved.empty() ? "C" : saved.c_str()); }
+    bool active() const { return on; }
+    DecimalCommaLocale(const DecimalCommaLocale &) = delete;
+    DecimalCommaLocale &operator=(const DecimalCommaLocale &) = delete;
+
+  private:
+    static constexpr const char *kNames[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8",
+                                             "fr_FR.utf8", "de_DE", "fr_FR"};
+
+    static bool try_names() {
+        for (const char *name : kNames) {
+            if (std::setlocale(LC_NUMERIC, name) &&
+                std::localeconv()->decimal_point[0] == ',')
+                return true;
+        }
+        return false;
+    }
+
+    // One generated locale per test process, kept until the process ends.
+    static bool generate() {
+        static const bool made = [] {
+            static TempDir dir;
+            std::string cmd = "localedef -i de_DE -f UTF-8 '" + dir.file("de_DE.UTF-8") +
+                              "' >/dev/null 2>&1";
+            (void)std::system(cmd.c_str());
+            if (!std::filesystem::exists(dir.path / "de_DE.UTF-8" / "LC_NUMERIC")) return false;
+            setenv("LOCPATH", dir.path.c_str(), 1);
+            return true;
+        }();
+        return made;
     }
 };
 
