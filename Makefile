@@ -3,9 +3,12 @@
 BUILD   ?= build
 JOBS    ?= 2
 VENV    := .venv
+VENV1   := .venv-np1
 PY      := $(VENV)/bin/python
+PY1     := $(VENV1)/bin/python
+WHEELS  := $(BUILD)/wheel
 
-.PHONY: all setup build ctest test demo clean
+.PHONY: all setup build ctest wheel install pytest test demo clean
 
 all: build
 
@@ -19,10 +22,24 @@ build: setup
 ctest: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-test: ctest
+# One wheel, built against NumPy 2 in .venv, installed into both
+# environments: the second one runs it under NumPy 1.
+wheel: setup
+	rm -rf $(WHEELS)
+	CMAKE_BUILD_PARALLEL_LEVEL=$(JOBS) $(PY) -m pip wheel --no-build-isolation --no-deps -w $(WHEELS) .
 
-demo: build
-	$(BUILD)/scripts/wfm_demo_c demo-out
+install: wheel
+	$(PY) -m pip install --no-deps --force-reinstall $(WHEELS)/kestrix_wfm-*.whl
+	$(PY1) -m pip install --no-deps --force-reinstall $(WHEELS)/kestrix_wfm-*.whl
+
+pytest: install
+	$(PY) -P -m pytest tests/python
+	$(PY1) -P -m pytest tests/python
+
+test: ctest pytest
+
+demo: build install
+	$(PY) -m kestrix.wfm demo demo-out
 
 clean:
-	rm -rf $(BUILD) demo-out
+	rm -rf $(BUILD) build-py demo-out

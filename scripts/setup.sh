@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-DEB_PACKAGES=(g++ make cmake pkg-config libcjson-dev libgtest-dev)
+DEB_PACKAGES=(g++ make cmake pkg-config binutils libcjson-dev libgtest-dev python3-dev python3-venv clang-14 libclang-rt-14-dev)
 
 missing=()
 for p in "${DEB_PACKAGES[@]}"; do

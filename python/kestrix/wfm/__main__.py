@@ -1,0 +1,7 @@
+"""python -m kestrix.wfm: the wfm command."""
+
+import sys
+
+from .cli import main
+
+sys.exit(main())
