@@ -143,5 +143,9 @@ def run(directory: str = "demo-out", out: TextIO | None = None) -> int:
     )
     for r in (headers, tuple("-" * w for w in widths), *rows):
         print("  ".join(c.ljust(w) for c, w in zip(r, widths)).rstrip(), file=stream)
+    print("files:", file=stream)
+    for entry in sorted(os.scandir(directory), key=lambda e: e.name):
+        if entry.is_file():
+            print(f"  {entry.name:<24} {entry.stat().st_size:>9} bytes", file=stream)
     print("all captures read back correctly" if not failures else f"{failures} captures FAILED", file=stream)
     return 1 if failures else 0
