@@ -8,7 +8,7 @@ PY      := $(VENV)/bin/python
 PY1     := $(VENV1)/bin/python
 WHEELS  := $(BUILD)/wheel
 
-.PHONY: all setup build ctest wheel install pytest test demo clean
+.PHONY: all setup build ctest wheel install pytest test demo bench clean
 
 all: build
 
@@ -40,6 +40,10 @@ test: ctest pytest
 
 demo: build install
 	$(PY) -m kestrix.wfm demo demo-out
+
+# Throughput against the fwrite floor, the scalar reference, NumPy and fprintf.
+bench: build
+	BUILD=$(BUILD) JOBS=$(JOBS) bash scripts/run_bench.sh
 
 clean:
 	rm -rf $(BUILD) build-py demo-out

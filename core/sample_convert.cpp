@@ -37,8 +37,8 @@ void convert_block_int(const float *in, uint64_t n, uint8_t *out, bool big_endia
 
 }  // namespace
 
-void convert_block_cf32(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                        bool, float *peak, uint64_t *) {
+void convert_block_cf32_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                               float gain, bool, float *peak, uint64_t *) {
     float pk = *peak;
     uint64_t unused = 0;
     for (uint64_t k = 0; k < n; k++) {
@@ -50,8 +50,8 @@ void convert_block_cf32(const float *in, uint64_t n, uint8_t *out, bool big_endi
     *peak = pk;
 }
 
-void convert_block_cf64(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                        bool, float *peak, uint64_t *) {
+void convert_block_cf64_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                               float gain, bool, float *peak, uint64_t *) {
     float pk = *peak;
     uint64_t unused = 0;
     for (uint64_t k = 0; k < n; k++) {
@@ -63,18 +63,18 @@ void convert_block_cf64(const float *in, uint64_t n, uint8_t *out, bool big_endi
     *peak = pk;
 }
 
-void convert_block_ci32(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                        bool track, float *peak, uint64_t *clip) {
+void convert_block_ci32_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                               float gain, bool track, float *peak, uint64_t *clip) {
     convert_block_int<int32_t>(in, n, out, big_endian, gain, track, peak, clip, SCALE[WFM_CI32]);
 }
 
-void convert_block_ci16(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                        bool track, float *peak, uint64_t *clip) {
+void convert_block_ci16_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                               float gain, bool track, float *peak, uint64_t *clip) {
     convert_block_int<int16_t>(in, n, out, big_endian, gain, track, peak, clip, SCALE[WFM_CI16]);
 }
 
-void convert_block_ci8(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                       bool track, float *peak, uint64_t *clip) {
+void convert_block_ci8_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                              float gain, bool track, float *peak, uint64_t *clip) {
     convert_block_int<int8_t>(in, n, out, big_endian, gain, track, peak, clip, SCALE[WFM_CI8]);
 }
 
@@ -97,7 +97,7 @@ extern "C" uint64_t wfm_writer_write(WfmWriter *w, const float *data, uint64_t c
         w->conv_cap = size;
     }
 
-    wfm::CONVERT_BLOCK[w->sample_type](data, count, w->conv_buf, w->big_endian != 0, w->gain,
+    wfm::convert_table()[w->sample_type](data, count, w->conv_buf, w->big_endian != 0, w->gain,
                                        w->track_clipping != 0, &w->peak, &w->clip_count);
 
     size_t accepted = std::fwrite(w->conv_buf, 1, static_cast<size_t>(size), w->file);

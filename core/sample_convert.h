@@ -1,9 +1,11 @@
 // The per-sample step of every capture (gain, meter, quantiser) and the block
 // converters of the packed wire forms built on it.
 //
-// The functions here are the scalar definition of the output.  A vectorised
-// converter goes beside them with the same signature as ConvertBlockFn and
-// must produce the same bytes, peak and clip count for every input.
+// The functions here are the scalar definition of the output.  Vectorised
+// converters (convert_sse2.cpp, convert_avx2.cpp, convert_avx512.cpp) sit
+// beside them with the signature ConvertBlockFn and produce the same bytes,
+// peak and clip count for every input; convert_dispatch.cpp picks one table
+// for the running CPU.
 #pragma once
 
 #include <bit>
@@ -71,21 +73,46 @@ inline void store_u64(uint8_t *p, uint64_t v, bool big_endian) { store_ordered(p
 using ConvertBlockFn = void (*)(const float *in, uint64_t n, uint8_t *out, bool big_endian,
                                 float gain, bool track, float *peak, uint64_t *clip);
 
-void convert_block_cf32(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                        bool track, float *peak, uint64_t *clip);
-void convert_block_cf64(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                        bool track, float *peak, uint64_t *clip);
-void convert_block_ci32(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                        bool track, float *peak, uint64_t *clip);
-void convert_block_ci16(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                        bool track, float *peak, uint64_t *clip);
-void convert_block_ci8(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                       bool track, float *peak, uint64_t *clip);
+void convert_block_cf32_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                               float gain, bool track, float *peak, uint64_t *clip);
+void convert_block_cf64_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                               float gain, bool track, float *peak, uint64_t *clip);
+void convert_block_ci32_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                               float gain, bool track, float *peak, uint64_t *clip);
+void convert_block_ci16_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                               float gain, bool track, float *peak, uint64_t *clip);
+void convert_block_ci8_scalar(const float *in, uint64_t n, uint8_t *out, bool big_endian,
+                              float gain, bool track, float *peak, uint64_t *clip);
 
-// Indexed by sample type code.
-inline constexpr ConvertBlockFn CONVERT_BLOCK[kNumSampleTypes] = {
-    convert_block_cf32, convert_block_cf64, convert_block_ci32, convert_block_ci16,
-    convert_block_ci8};
+// The reference converters, indexed by sample type code.
+inline constexpr ConvertBlockFn CONVERT_BLOCK_SCALAR[kNumSampleTypes] = {
+    convert_block_cf32_scalar, convert_block_cf64_scalar, convert_block_ci32_scalar,
+    convert_block_ci16_scalar, convert_block_ci8_scalar};
+
+#if defined(__x86_64__)
+// Vectorised tables; each needs the CPU features its variant names.
+extern const ConvertBlockFn CONVERT_BLOCK_SSE2[kNumSampleTypes];
+extern const ConvertBlockFn CONVERT_BLOCK_AVX2[kNumSampleTypes];
+extern const ConvertBlockFn CONVERT_BLOCK_AVX512[kNumSampleTypes];
+#endif
+
+// The converters wfm_writer_write uses: the fastest variant the CPU runs,
+// chosen on first use.
+const ConvertBlockFn *convert_table();
+
+// Internal, for tests and the benchmark only; no user setting reaches it.
+// The variants built for this architecture, the reference "scalar" first,
+// with whether this CPU can run them.
+struct ConvertVariant {
+    const char *name;
+    const ConvertBlockFn *table;
+    bool supported;
+};
+int convert_variant_count();
+ConvertVariant convert_variant(int index);
+// Makes convert_table() answer the named variant; false (and no change) when
+// it is unknown or unsupported here.  nullptr restores the CPU's choice.
+bool convert_force_variant(const char *name);
 
 }  // namespace wfm
 

@@ -8,9 +8,11 @@
 
 namespace {
 
-// Stream buffer of a file opened by create: large enough that typical blocks
-// reach the file in few system calls.
-constexpr size_t kStreamBufferSize = 256 * 1024;
+// Stream buffer of a file opened by create: small blocks gather into few
+// large system calls, and a block of at least this size goes to the file
+// directly.  The stream must be handed its own buffer: glibc ignores the
+// size of setvbuf without one.
+constexpr size_t kStreamBufferSize = 1024 * 1024;
 
 constexpr char kSigmfDataSuffix[] = ".sigmf-data";
 constexpr size_t kSigmfDataSuffixLen = sizeof(kSigmfDataSuffix) - 1;

@@ -308,15 +308,15 @@ TEST(ShortWrite, created_capture_fails_and_writes_no_metadata_file) {
     void (*old_handler)(int) = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &lim), 0);
 
-    std::vector<float> block(2 * 200000, 0.5f);  // beyond the stream buffer
-    uint64_t n = wfm_writer_write(w, block.data(), 200000);
+    std::vector<float> block(2 * 400000, 0.5f);  // beyond the stream buffer
+    uint64_t n = wfm_writer_write(w, block.data(), 400000);
     int flush_result = wfm_writer_flush(w);
     int close_result = wfm_writer_close(w);
 
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, old_handler);
 
-    EXPECT_LT(n, 200000u);
+    EXPECT_LT(n, 400000u);
     EXPECT_EQ(flush_result, -1);
     EXPECT_EQ(close_result, -1);
     EXPECT_FALSE(wfm_test::file_exists(path + ".sigmf-meta"));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <clocale>
 
@@ -107,10 +108,18 @@ struct FaultStream {
     bool seekable = true;            // false: every seek fails, like a pipe
     bool fail_tell = false;          // seeks relative to the current position fail
     bool fail_close = false;         // the close hook reports failure
+    uint64_t fail_op_at = 0;         // this hook call of any kind fails (see ops)
+    int fd = -1;                     // >= 0: bytes taken also go to this file, closed by close
 
     // Observations.
     uint64_t writes = 0, seeks = 0;
     bool closed = false;
+    // Every hook call in order: 'w' write, 's' absolute or end seek, 't' seek
+    // relative to the position (a position read), 'c' close.  ops counts them.
+    std::string trace;
+    uint64_t ops = 0;
+    // Set once any hook reported failure or took fewer bytes than asked.
+    bool fired = false;
 
     FILE *open() {
         cookie_io_functions_t io{};
@@ -123,10 +132,21 @@ struct FaultStream {
     static ssize_t on_write(void *c, const char *buf, size_t n) {
         auto *s = static_cast<FaultStream *>(c);
         s->writes++;
-        if (s->fail_write_at && s->writes == s->fail_write_at) return -1;
+        // A failed write returns 0, never -1: stdio adds a negative result
+        // of a cookie write to its count of bytes written, so fwrite would
+        // report bytes that never reached the device.
+        if (s->next_op('w') || (s->fail_write_at && s->writes == s->fail_write_at)) {
+            s->fired = true;
+            return 0;
+        }
         uint64_t room = s->pos >= s->accept_limit ? 0 : s->accept_limit - s->pos;
         size_t take = n < room ? n : static_cast<size_t>(room);
-        if (take == 0 && n > 0) return -1;
+        if (take < n) s->fired = true;
+        if (take == 0) return 0;
+        if (s->fd >= 0 && pwrite(s->fd, buf, take, static_cast<off_t>(s->pos)) != static_cast<ssize_t>(take)) {
+            s->fired = true;
+            return 0;
+        }
         if (s->pos + take > s->data.size()) s->data.resize(s->pos + take);
         std::memcpy(s->data.data() + s->pos, buf, take);
         s->pos += take;
@@ -136,9 +156,13 @@ struct FaultStream {
     static int on_seek(void *c, off64_t *off, int whence) {
         auto *s = static_cast<FaultStream *>(c);
         s->seeks++;
+        const bool op_fails = s->next_op(whence == SEEK_CUR ? 't' : 's');
         if (!s->seekable) return -1;
-        if (s->fail_seek_at && s->seeks == s->fail_seek_at) return -1;
-        if (s->fail_tell && whence == SEEK_CUR) return -1;
+        if (op_fails || (s->fail_seek_at && s->seeks == s->fail_seek_at) ||
+            (s->fail_tell && whence == SEEK_CUR)) {
+            s->fired = true;
+            return -1;
+        }
         int64_t base = whence == SEEK_SET ? 0
                        : whence == SEEK_CUR ? static_cast<int64_t>(s->pos)
                                             : static_cast<int64_t>(s->data.size());
@@ -152,7 +176,22 @@ struct FaultStream {
     static int on_close(void *c) {
         auto *s = static_cast<FaultStream *>(c);
         s->closed = true;
-        return s->fail_close ? -1 : 0;
+        const bool op_fails = s->next_op('c');
+        if (s->fd >= 0) {
+            ::close(s->fd);
+            s->fd = -1;
+        }
+        if (op_fails || s->fail_close) {
+            s->fired = true;
+            return -1;
+        }
+        return 0;
+    }
+
+    // Counts one hook call of the given kind; true when it is the one to fail.
+    bool next_op(char kind) {
+        trace += kind;
+        return ++ops == fail_op_at;
     }
 };
 
