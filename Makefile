@@ -8,7 +8,7 @@ PY      := $(VENV)/bin/python
 PY1     := $(VENV1)/bin/python
 WHEELS  := $(BUILD)/wheel
 
-.PHONY: all setup build ctest wheel install pytest test demo bench clean
+.PHONY: all setup build ctest wheel install pytest test demo bench clean sanitize fuzz-smoke fuzz
 
 all: build
 
@@ -36,7 +36,18 @@ pytest: install
 	$(PY) -P -m pytest tests/python
 	$(PY1) -P -m pytest tests/python
 
-test: ctest pytest
+# ASan/UBSan builds of the C suite and of the module under the Python suite.
+sanitize: setup
+	bash scripts/run_sanitizers.sh
+
+# A few seconds per fuzz target with a fixed seed, so the targets stay built.
+fuzz-smoke: setup
+	bash scripts/run_fuzz.sh 15
+
+fuzz: setup
+	bash scripts/run_fuzz.sh
+
+test: ctest pytest sanitize fuzz-smoke
 
 demo: build install
 	$(PY) -m kestrix.wfm demo demo-out
@@ -46,4 +57,4 @@ bench: build
 	BUILD=$(BUILD) JOBS=$(JOBS) bash scripts/run_bench.sh
 
 clean:
-	rm -rf $(BUILD) build-py demo-out
+	rm -rf $(BUILD) build-py build-rel-asan build-rel-fuzz demo-out
