@@ -43,8 +43,8 @@ def plot_capture(cap: Capture, path: str, nfft: int = 1024) -> None:
     except ImportError:
         raise RuntimeError("plot needs matplotlib: pip install matplotlib") from None
 
-    starts, spec = spectra(cap, nfft)
-    nfft = spec.shape[1]
+    starts, power = spectra(cap, nfft)
+    nfft = power.shape[1]
     fs = cap.fs
     freqs = np.fft.fftshift(np.fft.fftfreq(nfft, d=1.0 / fs if fs else 1.0))
     if fs and cap.fc:
@@ -57,9 +57,9 @@ def plot_capture(cap: Capture, path: str, nfft: int = 1024) -> None:
     tunit = "s" if fs else "samples"
 
     floor = 1e-20
-    psd_db = 10 * np.log10(np.maximum(spec.mean(axis=0), floor))
-    spec_db = 10 * np.log10(np.maximum(spec, floor))
-    finite = spec_db[spec_db > 10 * np.log10(floor)]
+    psd_db = 10 * np.log10(np.maximum(power.mean(axis=0), floor))
+    power_db = 10 * np.log10(np.maximum(power, floor))
+    finite = power_db[power_db > 10 * np.log10(floor)]
     vmax = float(np.max(finite)) if finite.size else 0.0
     vmin = max(float(np.percentile(finite, 5)) if finite.size else vmax - 100, vmax - 120)
 
@@ -81,7 +81,7 @@ def plot_capture(cap: Capture, path: str, nfft: int = 1024) -> None:
     t_end = cap.sample_count / fs if fs else float(cap.sample_count)
     half = (f_axis[1] - f_axis[0]) / 2 if nfft > 1 else 0.5
     im = ax2.imshow(
-        spec_db,
+        power_db,
         aspect="auto",
         origin="lower",
         interpolation="nearest",
