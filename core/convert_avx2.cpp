@@ -22,12 +22,11 @@
 #pragma GCC push_options
 #pragma GCC target("avx2")
 
+#include "convert_driver.h"
+
 namespace wfm {
 
 namespace {
-
-// Lane counters take at most one per step; fold them before they can wrap.
-constexpr uint64_t kStepsPerFold = uint64_t{1} << 30;
 
 struct Meter {
     __m256 peak;
@@ -112,56 +111,44 @@ inline void store_step(uint8_t *out, __m256 g) {
     }
 }
 
-template <int SampleType, bool BigEndian, bool Track>
-void convert(const float *in, uint64_t n, uint8_t *out, float gain, float *peak, uint64_t *clip) {
-    constexpr uint64_t kStep = 4;  // samples
-    constexpr uint64_t kOutStep = kStep * 2 * ELEM[SampleType];
-    const __m256 vgain = _mm256_set1_ps(gain);
-    const uint64_t steps = n / kStep;
-    Meter m{_mm256_set1_ps(*peak), _mm256_setzero_si256()};
-    uint64_t clips = *clip;
-    for (uint64_t done = 0; done < steps;) {
-        const uint64_t chunk_end = steps - done > kStepsPerFold ? done + kStepsPerFold : steps;
-        for (; done < chunk_end; done++) {
-            const __m256 g = gain_and_meter_v<Track>(in + 2 * kStep * done, vgain, m);
-            store_step<SampleType, BigEndian>(out + kOutStep * done, g);
-        }
-        if constexpr (Track) {
-            alignas(32) uint32_t lanes[8];
-            _mm256_store_si256(reinterpret_cast<__m256i *>(lanes), m.clips);
-            for (uint32_t c : lanes) clips += c;
-            m.clips = _mm256_setzero_si256();
-        }
+// The step functions of this instruction set, for the shared block loop.
+struct Avx2 {
+    using Vec = __m256;
+    using Meter = wfm::Meter;
+    static constexpr uint64_t kStep = 4;  // samples
+    static Vec splat(float gain) { return _mm256_set1_ps(gain); }
+    static Meter start(float peak) { return Meter{_mm256_set1_ps(peak), _mm256_setzero_si256()}; }
+    template <bool Track>
+    static Vec gain_and_meter(const float *in, Vec gain, Meter &m) {
+        return gain_and_meter_v<Track>(in, gain, m);
     }
-    alignas(32) float lanes[8];
-    _mm256_store_ps(lanes, m.peak);
-    float pk = lanes[0];
-    for (float v : lanes)
-        if (v > pk) pk = v;
-    CONVERT_BLOCK_SCALAR[SampleType](in + 2 * kStep * steps, n - kStep * steps,
-                                     out + kOutStep * steps, BigEndian, gain, Track, &pk, &clips);
-    *peak = pk;
-    if (Track && is_integer_type(SampleType)) *clip = clips;
-}
-
-template <int SampleType>
-void convert_block(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                   bool track, float *peak, uint64_t *clip) {
-    constexpr bool kCounts = is_integer_type(SampleType);
-    if (big_endian) {
-        if (kCounts && track) convert<SampleType, true, kCounts>(in, n, out, gain, peak, clip);
-        else convert<SampleType, true, false>(in, n, out, gain, peak, clip);
-    } else {
-        if (kCounts && track) convert<SampleType, false, kCounts>(in, n, out, gain, peak, clip);
-        else convert<SampleType, false, false>(in, n, out, gain, peak, clip);
+    template <int SampleType, bool BigEndian>
+    static void store(uint8_t *out, Vec g) {
+        store_step<SampleType, BigEndian>(out, g);
     }
-}
+    static uint64_t take_clips(Meter &m) {
+        alignas(32) uint32_t lanes[8];
+        _mm256_store_si256(reinterpret_cast<__m256i *>(lanes), m.clips);
+        uint64_t sum = 0;
+        for (uint32_t c : lanes) sum += c;
+        m.clips = _mm256_setzero_si256();
+        return sum;
+    }
+    static float peak(const Meter &m) {
+        alignas(32) float lanes[8];
+        _mm256_store_ps(lanes, m.peak);
+        float pk = lanes[0];
+        for (float v : lanes)
+            if (v > pk) pk = v;
+        return pk;
+    }
+};
 
 }  // namespace
 
 extern const ConvertBlockFn CONVERT_BLOCK_AVX2[kNumSampleTypes] = {
-    convert_block<WFM_CF32>, convert_block<WFM_CF64>, convert_block<WFM_CI32>,
-    convert_block<WFM_CI16>, convert_block<WFM_CI8>};
+    drive_block<Avx2, WFM_CF32>, drive_block<Avx2, WFM_CF64>, drive_block<Avx2, WFM_CI32>,
+    drive_block<Avx2, WFM_CI16>, drive_block<Avx2, WFM_CI8>};
 
 }  // namespace wfm
 

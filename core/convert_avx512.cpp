@@ -33,6 +33,8 @@
 #pragma GCC push_options
 #pragma GCC target("avx512f,avx512bw,avx512dq,avx512vl")
 
+#include "convert_driver.h"
+
 namespace wfm {
 
 namespace {
@@ -40,9 +42,6 @@ namespace {
 constexpr __mmask16 kILanes = 0x5555;
 // vrangeps control: minimum of the magnitudes, sign of the first operand.
 constexpr int kRangeMinAbsSignOfFirst = 0x02;
-// Lane counters take at most one per step; fold them before they can wrap.
-constexpr uint64_t kStepsPerFold = uint64_t{1} << 30;
-
 struct Meter {
     __m512 peak;
     __m512i clips;
@@ -120,52 +119,38 @@ inline void store_step(uint8_t *out, __m512 g) {
     }
 }
 
-template <int SampleType, bool BigEndian, bool Track>
-void convert(const float *in, uint64_t n, uint8_t *out, float gain, float *peak, uint64_t *clip) {
-    constexpr uint64_t kStep = 8;  // samples
-    constexpr uint64_t kOutStep = kStep * 2 * ELEM[SampleType];
-    const __m512 vgain = _mm512_set1_ps(gain);
-    const uint64_t steps = n / kStep;
-    Meter m{_mm512_set1_ps(*peak), _mm512_setzero_si512()};
-    uint64_t clips = *clip;
-    for (uint64_t done = 0; done < steps;) {
-        const uint64_t chunk_end = steps - done > kStepsPerFold ? done + kStepsPerFold : steps;
-        for (; done < chunk_end; done++) {
-            const __m512 g = gain_and_meter_v<Track>(in + 2 * kStep * done, vgain, m);
-            store_step<SampleType, BigEndian>(out + kOutStep * done, g);
-        }
-        if constexpr (Track) {
-            clips += static_cast<uint64_t>(_mm512_reduce_add_epi64(_mm512_add_epi64(
-                _mm512_cvtepu32_epi64(_mm512_castsi512_si256(m.clips)),
-                _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(m.clips, 1)))));
-            m.clips = _mm512_setzero_si512();
-        }
+// The step functions of this instruction set, for the shared block loop.
+struct Avx512 {
+    using Vec = __m512;
+    using Meter = wfm::Meter;
+    static constexpr uint64_t kStep = 8;  // samples
+    static Vec splat(float gain) { return _mm512_set1_ps(gain); }
+    static Meter start(float peak) { return Meter{_mm512_set1_ps(peak), _mm512_setzero_si512()}; }
+    template <bool Track>
+    static Vec gain_and_meter(const float *in, Vec gain, Meter &m) {
+        return gain_and_meter_v<Track>(in, gain, m);
     }
-    float pk = _mm512_reduce_max_ps(m.peak);
-    CONVERT_BLOCK_SCALAR[SampleType](in + 2 * kStep * steps, n - kStep * steps,
-                                     out + kOutStep * steps, BigEndian, gain, Track, &pk, &clips);
-    *peak = pk;
-    if (Track && is_integer_type(SampleType)) *clip = clips;
-}
-
-template <int SampleType>
-void convert_block(const float *in, uint64_t n, uint8_t *out, bool big_endian, float gain,
-                   bool track, float *peak, uint64_t *clip) {
-    constexpr bool kCounts = is_integer_type(SampleType);
-    if (big_endian) {
-        if (kCounts && track) convert<SampleType, true, kCounts>(in, n, out, gain, peak, clip);
-        else convert<SampleType, true, false>(in, n, out, gain, peak, clip);
-    } else {
-        if (kCounts && track) convert<SampleType, false, kCounts>(in, n, out, gain, peak, clip);
-        else convert<SampleType, false, false>(in, n, out, gain, peak, clip);
+    template <int SampleType, bool BigEndian>
+    static void store(uint8_t *out, Vec g) {
+        store_step<SampleType, BigEndian>(out, g);
     }
-}
+    static uint64_t take_clips(Meter &m) {
+        const uint64_t sum = static_cast<uint64_t>(_mm512_reduce_add_epi64(_mm512_add_epi64(
+            _mm512_cvtepu32_epi64(_mm512_castsi512_si256(m.clips)),
+            _mm512_cvtepu32_epi64(_mm512_extracti64x4_epi64(m.clips, 1)))));
+        m.clips = _mm512_setzero_si512();
+        return sum;
+    }
+    static float peak(const Meter &m) {
+        return _mm512_reduce_max_ps(m.peak);
+    }
+};
 
 }  // namespace
 
 extern const ConvertBlockFn CONVERT_BLOCK_AVX512[kNumSampleTypes] = {
-    convert_block<WFM_CF32>, convert_block<WFM_CF64>, convert_block<WFM_CI32>,
-    convert_block<WFM_CI16>, convert_block<WFM_CI8>};
+    drive_block<Avx512, WFM_CF32>, drive_block<Avx512, WFM_CF64>, drive_block<Avx512, WFM_CI32>,
+    drive_block<Avx512, WFM_CI16>, drive_block<Avx512, WFM_CI8>};
 
 }  // namespace wfm
 
